@@ -1,0 +1,7 @@
+#include "monitor/monitorstate.h"
+
+namespace korvane {
+
+TMonitorState MonitorState;
+
+}  // namespace korvane
