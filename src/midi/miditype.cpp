@@ -4,7 +4,9 @@
 
 namespace korvane {
 
-TMyMidiEvent::~TMyMidiEvent() { delete[] SysexData; }
+TMyMidiEvent::~TMyMidiEvent() {
+  delete[] SysexData;
+}
 
 TMyMidiHdr::TMyMidiHdr(std::uint16_t size) {
   if (size == 0) return;

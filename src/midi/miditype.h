@@ -23,8 +23,8 @@ class TMyMidiEvent {
   std::uint8_t StatusByte = 0;
   std::uint8_t DataByte1 = 0;
   std::uint8_t DataByte2 = 0;
-  std::uint32_t TimeStamp = 0;      // milliseconds since the input port started
-  std::uint16_t SysexSize = 0;      // bytes in SysexData; 0 for a short message
+  std::uint32_t TimeStamp = 0;        // milliseconds since the input port started
+  std::uint16_t SysexSize = 0;        // bytes in SysexData; 0 for a short message
   std::uint8_t* SysexData = nullptr;  // owned (new[]), or null
 };
 

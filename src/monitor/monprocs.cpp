@@ -6,15 +6,26 @@
 namespace korvane {
 
 const char* const ChannelMessageNames[7] = {
-    "Note Off",       "Note On",           "Key Aftertouch", "Control Change",
-    "Program Change", "Channel Aftertouch", "Pitch Bend",
+    "Note Off",           "Note On",    "Key Aftertouch", "Control Change", "Program Change",
+    "Channel Aftertouch", "Pitch Bend",
 };
 
 const char* const SystemMessageNames[16] = {
-    "",                      // 0xF0 has a line of its own
-    "MTC Quarter Frame",     "Song Position Pointer", "Song Select", "Undefined", "Undefined",
-    "Tune Request",          "System Exclusive End",  "Timing Clock", "Undefined", "Start",
-    "Continue",              "Stop",                  "Undefined",    "Active Sensing",
+    "",  // 0xF0 has a line of its own
+    "MTC Quarter Frame",
+    "Song Position Pointer",
+    "Song Select",
+    "Undefined",
+    "Undefined",
+    "Tune Request",
+    "System Exclusive End",
+    "Timing Clock",
+    "Undefined",
+    "Start",
+    "Continue",
+    "Stop",
+    "Undefined",
+    "Active Sensing",
     "System Reset",
 };
 
@@ -55,8 +66,8 @@ std::string EventLineText(const TMyMidiEvent& event) {
     return line + SysexHexText(event.SysexData, event.SysexSize);
   }
 
-  const char* name = status < 0xF0 ? ChannelMessageNames[(status >> 4) - 8]
-                                   : SystemMessageNames[status & 0x0F];
+  const char* name =
+      status < 0xF0 ? ChannelMessageNames[(status >> 4) - 8] : SystemMessageNames[status & 0x0F];
   // "%4.4x%4.4x   %2.2x     %2.2x    %2.2x    %s" and its shorter forms.
   char buffer[64];
   char* out = buffer;

@@ -27,16 +27,22 @@ struct MessageQueue::WindowSlot {
 
 namespace {
 constexpr std::size_t kIndexBits = 32;
-std::size_t IndexOf(WindowHandle h) { return static_cast<std::size_t>(h & 0xFFFFFFFFu) - 1; }
-std::uint32_t StampOf(WindowHandle h) { return static_cast<std::uint32_t>(h >> kIndexBits); }
+std::size_t IndexOf(WindowHandle h) {
+  return static_cast<std::size_t>(h & 0xFFFFFFFFu) - 1;
+}
+std::uint32_t StampOf(WindowHandle h) {
+  return static_cast<std::uint32_t>(h >> kIndexBits);
+}
 }  // namespace
 
 MessageQueue::MessageQueue()
     : cells_(std::make_unique<Cell[]>(kCapacity)),
       windows_(std::make_unique<WindowSlot[]>(kMaxWindows)) {
-  for (std::size_t i = 0; i < kCapacity; ++i) cells_[i].sequence.store(i, std::memory_order_relaxed);
+  for (std::size_t i = 0; i < kCapacity; ++i)
+    cells_[i].sequence.store(i, std::memory_order_relaxed);
   wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-  if (wakeFd_ < 0) throw std::runtime_error("Unable to create the message queue's wake-up descriptor");
+  if (wakeFd_ < 0)
+    throw std::runtime_error("Unable to create the message queue's wake-up descriptor");
 }
 
 MessageQueue::~MessageQueue() {
@@ -152,20 +158,18 @@ std::size_t MessageQueue::ProcessMessages(std::size_t limit) {
   while (dispatched < limit && Pop(message)) {
     if (!IsAlive(message.window)) continue;
     WindowSlot& slot = windows_[IndexOf(message.window)];
-    ++slot.dispatching;
-    try {
-      slot.procedure(message);
-    } catch (...) {
-      if (--slot.dispatching == 0 && slot.releaseLater) {
-        slot.procedure = nullptr;
-        slot.releaseLater = false;
+    // Keeps the procedure alive while it runs, even if it releases its window.
+    struct DispatchGuard {
+      WindowSlot& slot;
+      explicit DispatchGuard(WindowSlot& s) : slot(s) { ++slot.dispatching; }
+      ~DispatchGuard() {
+        if (--slot.dispatching == 0 && slot.releaseLater) {
+          slot.procedure = nullptr;
+          slot.releaseLater = false;
+        }
       }
-      throw;
-    }
-    if (--slot.dispatching == 0 && slot.releaseLater) {
-      slot.procedure = nullptr;
-      slot.releaseLater = false;
-    }
+    } guard(slot);
+    slot.procedure(message);
     ++dispatched;
   }
   // Stopped at the limit with messages left: keep the descriptor readable.
@@ -183,7 +187,9 @@ WindowHandle AllocateHWnd(WindowProcedure procedure) {
   return MessageQueue::Instance().Allocate(std::move(procedure));
 }
 
-void DeallocateHWnd(WindowHandle window) { MessageQueue::Instance().Release(window); }
+void DeallocateHWnd(WindowHandle window) {
+  MessageQueue::Instance().Release(window);
+}
 
 bool PostMessageA(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                   std::uintptr_t lParam) noexcept {

@@ -32,7 +32,7 @@ enum : MidiResult {
   kMidiErrUnprepared = 64,    // header not prepared
   kMidiErrStillPlaying = 65,  // header still in the driver's hands
   kMidiErrNotReady = 67,
-  kMidiErrDeviceGone = 68,    // the port vanished while open
+  kMidiErrDeviceGone = 68,  // the port vanished while open
 };
 
 // The text of a result code, or null for a code that has none.
@@ -64,14 +64,14 @@ inline constexpr std::uint32_t MHDR_INQUEUE = 0x4;
 // One system-exclusive buffer as the driver sees it. 64 bytes, the size
 // passed to every call that takes a header.
 struct MIDIHDR {
-  char* lpData;                 // the buffer
+  char* lpData;  // the buffer
   std::uint32_t dwBufferLength;
   std::uint32_t dwBytesRecorded;  // input: bytes the driver stored
-  std::uintptr_t dwUser;        // the maker's own value: its buffer wrapper
+  std::uintptr_t dwUser;          // the maker's own value: its buffer wrapper
   std::uint32_t dwFlags;
   std::uint32_t dwOffset;
-  MIDIHDR* lpNext;              // driver's own
-  std::uintptr_t reserved;      // driver's own
+  MIDIHDR* lpNext;               // driver's own
+  std::uintptr_t reserved;       // driver's own
   std::uintptr_t dwReserved[2];  // driver's own
 };
 static_assert(sizeof(MIDIHDR) == 64);
@@ -118,12 +118,14 @@ class MidiDriver {
 
   // Input.
   virtual std::uint32_t midiInGetNumDevs() = 0;
-  virtual MidiResult midiInGetDevCaps(std::uint32_t device, MIDIINCAPS* caps, std::uint32_t size) = 0;
+  virtual MidiResult midiInGetDevCaps(std::uint32_t device, MIDIINCAPS* caps,
+                                      std::uint32_t size) = 0;
   virtual MidiResult midiInGetErrorText(MidiResult code, char* text, std::uint32_t size);
   virtual MidiResult midiInOpen(MidiHandle* handle, std::uint32_t device, MidiCallback callback,
                                 std::uintptr_t instance, std::uint32_t flags) = 0;
   // Preparing an already prepared header succeeds and changes nothing.
-  virtual MidiResult midiInPrepareHeader(MidiHandle handle, MIDIHDR* header, std::uint32_t size) = 0;
+  virtual MidiResult midiInPrepareHeader(MidiHandle handle, MIDIHDR* header,
+                                         std::uint32_t size) = 0;
   // Queues a buffer; it comes back full (or at the end of a message) through
   // MIM_LONGDATA with dwBytesRecorded set.
   virtual MidiResult midiInAddBuffer(MidiHandle handle, MIDIHDR* header, std::uint32_t size) = 0;
@@ -131,23 +133,27 @@ class MidiDriver {
   // Stops input and hands every queued buffer back (dwBytesRecorded 0)
   // before it returns.
   virtual MidiResult midiInReset(MidiHandle handle) = 0;
-  virtual MidiResult midiInUnprepareHeader(MidiHandle handle, MIDIHDR* header, std::uint32_t size) = 0;
+  virtual MidiResult midiInUnprepareHeader(MidiHandle handle, MIDIHDR* header,
+                                           std::uint32_t size) = 0;
   // No callback with input after this returns.
   virtual MidiResult midiInClose(MidiHandle handle) = 0;
 
   // Output. Device MIDI_MAPPER is the mapper.
   virtual std::uint32_t midiOutGetNumDevs() = 0;
-  virtual MidiResult midiOutGetDevCaps(std::uint32_t device, MIDIOUTCAPS* caps, std::uint32_t size) = 0;
+  virtual MidiResult midiOutGetDevCaps(std::uint32_t device, MIDIOUTCAPS* caps,
+                                       std::uint32_t size) = 0;
   virtual MidiResult midiOutGetErrorText(MidiResult code, char* text, std::uint32_t size);
   virtual MidiResult midiOutOpen(MidiHandle* handle, std::uint32_t device, MidiCallback callback,
                                  std::uintptr_t instance, std::uint32_t flags) = 0;
   virtual MidiResult midiOutClose(MidiHandle handle) = 0;
   // Puts on the wire the bytes that the status implies.
   virtual MidiResult midiOutShortMsg(MidiHandle handle, std::uint32_t packed) = 0;
-  virtual MidiResult midiOutPrepareHeader(MidiHandle handle, MIDIHDR* header, std::uint32_t size) = 0;
+  virtual MidiResult midiOutPrepareHeader(MidiHandle handle, MIDIHDR* header,
+                                          std::uint32_t size) = 0;
   // Sends the block; MOM_DONE with the header follows through the callback.
   virtual MidiResult midiOutLongMsg(MidiHandle handle, MIDIHDR* header, std::uint32_t size) = 0;
-  virtual MidiResult midiOutUnprepareHeader(MidiHandle handle, MIDIHDR* header, std::uint32_t size) = 0;
+  virtual MidiResult midiOutUnprepareHeader(MidiHandle handle, MIDIHDR* header,
+                                            std::uint32_t size) = 0;
 };
 
 // Number of data bytes that follow a status byte on the wire (0, 1 or 2);
