@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QPoint>
+#include <QPointer>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -88,7 +89,7 @@ class TSpincw0R : public QWidget {
   TColor cmin_color_ = clOlive;
   TColor font_color_ = clWindowText;
   std::uint8_t panel_width_ = 1;
-  QWidget* focus_control_ = nullptr;
+  QPointer<QWidget> focus_control_;  // forgets a control that is destroyed
   TCursorAccess cursor_;
 
   bool shift_drag_ = false;
