@@ -86,6 +86,15 @@ class TMidiInput {
   void MakeSysexBuffers();
   void QueueSysexBuffers();
   void FreeSysexBuffers();
+  bool IsCurrentBuffer(const MIDIHDR* header) const noexcept;
+  // Failure paths: reset, unprepare and close, ignoring the results; false
+  // when the driver still holds something of ours.
+  bool AbandonDevice() noexcept;
+  // AbandonDevice, and if that fails, gives the device up without freeing
+  // what the driver may still touch.
+  void ReleaseDevice() noexcept;
+  // A new notification window, so notices of an ended session are dropped.
+  void RenewWindow() noexcept;
 
   MidiDriver& driver_;
   WindowHandle window_ = 0;

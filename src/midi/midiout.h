@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_map>
 
 #include "midi/delphmcb.h"
 #include "midi/mididefs.h"
@@ -52,6 +54,8 @@ class TMidiOutput {
   std::uint16_t ChannelMask() const noexcept { return channelMask_; }
   std::uint32_t SupportFlags() const noexcept { return supportFlags_; }
   std::uint16_t DeviceCount() const noexcept { return deviceCount_; }
+  // Long messages sent and not yet reported done.
+  std::size_t LongMessagesInFlight() const noexcept { return inFlight_.size(); }
 
   virtual bool Open();  // never raises; true when the device was opened
   virtual bool Close();
@@ -82,6 +86,9 @@ class TMidiOutput {
   std::uint32_t supportFlags_ = 0;
   std::uint16_t deviceCount_ = 0;
   bool loading_ = false;
+  // The wrappers of the long messages in flight, by header: a done notice
+  // frees only a buffer found here, and what is left goes with the port.
+  std::unordered_map<MIDIHDR*, std::unique_ptr<TMyMidiHdr>> inFlight_;
 };
 
 }  // namespace korvane
