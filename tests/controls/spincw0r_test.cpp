@@ -451,9 +451,12 @@ TEST_F(SpinTest, DragPullsThePointerBackOnePixel) {
   Press(QPoint(40, 10));
   Move(QPoint(40, 15));
   EXPECT_EQ(pointer_, QPoint(500, 299));
+  Move(QPoint(40, 14));  // where the pulled-back pointer lands: no step
+  EXPECT_EQ(spin_->Value(), 63);
   Move(QPoint(40, 2));
   EXPECT_EQ(pointer_, QPoint(500, 300));
-  Move(QPoint(40, 3));  // the reference: the pointer stays
+  Move(QPoint(40, 3));
+  EXPECT_EQ(spin_->Value(), 64);
   EXPECT_EQ(pointer_moves_.size(), 2u);
   Release();
 }
