@@ -100,7 +100,6 @@ class SpinTest : public ::testing::Test {
 
   void Activate() {
     window_.activateWindow();
-    QApplication::setActiveWindow(&window_);
     QElapsedTimer timer;
     timer.start();
     while (!window_.isActiveWindow() && timer.elapsed() < 2000) QApplication::processEvents();
