@@ -154,11 +154,17 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 
 // The whole file, or nothing for a missing one. False when the file is there
-// but cannot be read.
+// but cannot be read, or is no regular file (a FIFO would block start-up, a
+// device would never end).
 bool ReadWholeFile(const std::string& fileName, std::string& text) {
   text.clear();
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    CloseQuietly(fd);
+    return false;
+  }
   char buffer[8192];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);

@@ -290,6 +290,14 @@ TEST_F(RefusedSave, WhenTheSettingsPathIsAFolder) {
   EXPECT_TRUE(fs::is_directory(Path()));
 }
 
+TEST_F(RefusedSave, WhenTheSettingsPathIsAPipeWithoutHangingTheStart) {
+  ASSERT_EQ(::mkfifo(Path().c_str(), 0644), 0);
+  MonitorState.WinLeft = 4;
+  LoadSettings();
+  EXPECT_EQ(MonitorState.WinLeft, 0);
+  ExpectRefused(Path());
+}
+
 TEST_F(RefusedSave, WhenTheDiskFillsInTheMiddleKeepsTheOldFileWhole) {
   // A file size limit fails the write part way through, as a full disk would.
   const std::string old = "[MidiSet]\nLeft=3\n; " + std::string(200, 'x') + "\n";
