@@ -13,10 +13,6 @@ namespace korvane {
 
 namespace {
 
-// A value longer than this is cut: the reader's value buffer holds 1024
-// characters with the terminating zero.
-constexpr std::size_t kMaxValueLength = 1023;
-
 // Blanks around names and values. A carriage return counts too, so a file
 // whose lines end in a lone CR still reads.
 bool IsBlank(char c) {
@@ -236,7 +232,9 @@ bool TryStrToInt(std::string_view text, std::int32_t& value) {
 std::string TIniText::ReadString(std::string_view section, std::string_view key) const {
   const TKeyPlace place = FindKey(text_, section, key);
   if (!place.keyLine) return {};
-  return std::string(place.key.value.substr(0, kMaxValueLength));
+  // Read whole: cutting a long value (as a fixed 1024-byte buffer would) can
+  // turn a valid number into another one.
+  return std::string(place.key.value);
 }
 
 std::int32_t TIniText::ReadInteger(std::string_view section, std::string_view key,

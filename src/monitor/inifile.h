@@ -41,8 +41,8 @@ class TIniText {
 
   const std::string& Text() const { return text_; }
 
-  // The value after "=" without the blanks around it, at most 1023
-  // characters; empty for a missing section or key.
+  // The value after "=" without the blanks around it; empty for a missing
+  // section or key.
   std::string ReadString(std::string_view section, std::string_view key) const;
   std::int32_t ReadInteger(std::string_view section, std::string_view key, std::int32_t def) const;
   // Any integer but 0 is true; text that is no integer gives def.

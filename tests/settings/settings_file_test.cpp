@@ -72,7 +72,7 @@ class SettingsFile : public ::testing::Test {
 };
 
 struct ValueTextRow {
-  const char* text;
+  std::string text;
   std::int32_t left;
   std::uint8_t frames;
 };
@@ -107,12 +107,13 @@ const ValueTextRow kValueTexts[] = {
     {"$FFFFFFFF", -1, 1},
     {"$0000000000000010", 16, 1},
     {"$100000000", 0, 0},
+    {std::string(1100, '0') + "12", 12, 1},
 };
 
 TEST_F(SettingsFile, ValueTextsReadAsIntegersAndBooleans) {
   for (const ValueTextRow& row : kValueTexts) {
-    SCOPED_TRACE(std::string("value text \"") + row.text + "\"");
-    WriteFile(Path(), std::string("[MidiSet]\nLeft=") + row.text + "\nFrames=" + row.text + "\n");
+    SCOPED_TRACE("value text \"" + row.text + "\"");
+    WriteFile(Path(), "[MidiSet]\nLeft=" + row.text + "\nFrames=" + row.text + "\n");
     MonitorState.WinLeft = 12345;
     MonitorState.ShowFrames = 7;
     LoadSettings();
