@@ -11,6 +11,7 @@ packages=(
   librtmidi-dev libjack-jackd2-dev jackd2
   xvfb xauth x11-utils xdotool imagemagick
   fonts-dejavu-core fonts-liberation
+  python3 python3-rtmidi
 )
 
 missing=()
