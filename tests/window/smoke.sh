@@ -26,7 +26,7 @@ import -window root shot.png
 xdotool windowfocus --sync "$window"
 xdotool key --window "$window" alt
 xdotool key --window "$window" Left
-xdotool key --window "$window" Return
+xdotool key --window "$window" Return 2>/dev/null || true
 for _ in $(seq 100); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.1
@@ -43,8 +43,10 @@ cat korvane.log
 [ "$status" -eq 0 ] || { echo "korvane ended with status $status"; exit 1; }
 
 # The input lamp (x 475, just below the menu bar) is lime once the demo input is open.
-if ! convert shot.png -crop 36x50+476+20 -format %c histogram:info:- | grep -qi "#00FF00"; then
-  echo "the input lamp is not lit"; exit 1
+colours=$(convert shot.png -crop 36x50+476+20 -format %c histogram:info:-)
+if ! grep -qi "#00FF00" <<<"$colours"; then
+  cp shot.png "${TMPDIR:-/tmp}/korvane-smoke-failed.png"
+  echo "the input lamp is not lit (screen: ${TMPDIR:-/tmp}/korvane-smoke-failed.png)"; exit 1
 fi
 grep -q "^Midi_In1=" Korvane.ini || { echo "no settings written"; exit 1; }
 echo "ok"
