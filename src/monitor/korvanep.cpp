@@ -627,45 +627,53 @@ void TMonitorForm::MIDIInput1MidiInput(TMidiInput& sender) {
   // status bar, the event in hand is destroyed with its unique_ptr, and the
   // program goes on.
   ++handlerDepth_;
-  struct Leave {
-    TMonitorForm& form;
-    ~Leave() {
-      if (--form.handlerDepth_ == 0) form.FlushLog();
-    }
-  } leave{*this};
   try {
-    while (sender.EventCount() > 0) {
-      std::unique_ptr<TMyMidiEvent> event;
-      try {
-        event = sender.TakeEvent();
-      } catch (const std::exception& e) {
-        // The slot stays in the ring; its own notification tries it again.
-        ReportInputError(e.what());
-        return;
-      }
-      if (!event) return;
-
-      if (event->StatusByte == 0xF1) {
-        // A quarter frame ends the handler; the events behind it wait for
-        // their own notifications.
-        QuarterFrame(*event);
-        return;
-      }
-      try {
-        if (MonitorState.Receiving == 1) Capture(*event);
-        if (event->StatusByte == 0xFE) {
-          SetActiveLamp(true);
-          if (MonitorState.ShowActiveSensing == 0) return;
-        }
-        if (MonitorState.Receiving == 0) LogMessage(*event);
-        if (MonitorState.ThruEnabled == 1) MidiOutput1->SendEvent(*event);
-      } catch (const std::exception& e) {
-        // This event is done with; the ones behind it are handled as usual.
-        ReportInputError(e.what());
-      }
-    }
+    HandleWaitingEvents(sender);
   } catch (...) {
-    // Out of memory for an event or a line: drop what is in hand.
+    // Out of memory for an event or a line: what was in hand is dropped.
+  }
+  --handlerDepth_;
+  if (handlerDepth_ == 0) {
+    try {
+      FlushLog();
+    } catch (...) {
+      memoPending_.clear();
+      smallPending_.clear();
+      smallPendingCount_ = 0;
+    }
+  }
+}
+
+void TMonitorForm::HandleWaitingEvents(TMidiInput& sender) {
+  while (sender.EventCount() > 0) {
+    std::unique_ptr<TMyMidiEvent> event;
+    try {
+      event = sender.TakeEvent();
+    } catch (const std::exception& e) {
+      // The slot stays in the ring; the next notification tries it again.
+      ReportInputError(e.what());
+      return;
+    }
+    if (!event) return;
+
+    if (event->StatusByte == 0xF1) {
+      // A quarter frame ends the handler; the events behind it wait for
+      // their own notifications.
+      QuarterFrame(*event);
+      return;
+    }
+    try {
+      if (MonitorState.Receiving == 1) Capture(*event);
+      if (event->StatusByte == 0xFE) {
+        SetActiveLamp(true);
+        if (MonitorState.ShowActiveSensing == 0) return;
+      }
+      if (MonitorState.Receiving == 0) LogMessage(*event);
+      if (MonitorState.ThruEnabled == 1) MidiOutput1->SendEvent(*event);
+    } catch (const std::exception& e) {
+      // This event is done with; the ones behind it are handled as usual.
+      ReportInputError(e.what());
+    }
   }
 }
 

@@ -161,7 +161,7 @@ class TMonitorForm : public QMainWindow {
   void SetActiveLamp(bool lit);
   void HourglassCursor();
   void NormalCursor();
-  // Ends the handler when the frame is taken; see MIDIInput1MidiInput.
+  void HandleWaitingEvents(TMidiInput& sender);
   void QuarterFrame(const TMyMidiEvent& event);
   void Capture(const TMyMidiEvent& event);
   // Errors inside the input handler: once per text in the status bar.

@@ -196,6 +196,21 @@ TEST_F(WindowTest, ADriverRefusalWhileForwardingIsToldOncePerText) {
   EXPECT_TRUE(reports_.empty());
 }
 
+TEST_F(WindowTest, ABufferThatCannotBeGivenBackWaitsForTheNextNotification) {
+  TMonitorForm& form = Start();
+  driver_->Fail("midiInPrepareHeader", kMidiErrNoMemory);
+  FeedSysex({0xF0, 0x01, 0xF7});
+  EXPECT_FALSE(form.StatusText().isEmpty());
+  EXPECT_EQ(MemoLines().size(), 1);
+  EXPECT_TRUE(reports_.empty());
+
+  FeedSysex({0xF0, 0x02, 0xF7});
+  const QStringList lines = MemoLines();
+  ASSERT_EQ(lines.size(), 3);
+  EXPECT_TRUE(lines[1].contains("F0 01 F7")) << lines[1].toStdString();
+  EXPECT_TRUE(lines[2].contains("F0 02 F7")) << lines[2].toStdString();
+}
+
 TEST_F(WindowTest, NothingIsCapturedOutsideAReception) {
   Start();
   FeedSysex({0xF0, 0x01, 0xF7});
