@@ -347,3 +347,27 @@ TEST_F(WindowTest, TheFirstUpArrowClickGivesSixThenSeven) {
 
 }  // namespace
 }  // namespace korvane
+
+namespace korvane {
+namespace {
+
+TEST_F(WindowTest, FileDialogsCanBeAnsweredWithoutAPerson) {
+  TMonitorForm& form = Start();
+  std::vector<std::string> titles;
+  FileDialogHook previous = SetFileDialogHook([&](TFileDialog& dialog) {
+    titles.push_back(dialog.Title);
+    dialog.FileName = "/tmp/dump";
+    return dialog.Kind == TFileDialogKind::Save;
+  });
+  form.OpenDialog1->FileName = "old";
+  EXPECT_FALSE(form.OpenDialog1->Execute(&form));
+  EXPECT_TRUE(form.SaveDialog1->Execute(&form));
+  EXPECT_EQ(form.SaveDialog1->FileName, "/tmp/dump");
+  EXPECT_EQ(titles, (std::vector<std::string>{"Save Sysex File", ""}));
+  EXPECT_EQ(form.OpenDialog1->Filter, "Sysex Files|*.syx|All Files|*.*");
+  EXPECT_EQ(QtFilterText(form.OpenDialog1->Filter), "Sysex Files (*.syx);;All Files (*.*)");
+  SetFileDialogHook(std::move(previous));
+}
+
+}  // namespace
+}  // namespace korvane
