@@ -32,14 +32,18 @@ using Clock = std::chrono::steady_clock;
 // A child program with its standard input and output on pipes.
 class Child {
  public:
-  explicit Child(std::vector<std::string> argv) {
+  // With `log`, the output goes to that file instead of a pipe that nobody
+  // may be reading (a program blocked on a full pipe stops working).
+  explicit Child(std::vector<std::string> argv, const std::string& log = "") {
     int in[2], out[2];
     if (::pipe(in) != 0 || ::pipe(out) != 0) return;
     pid_ = ::fork();
     if (pid_ == 0) {
       ::dup2(in[0], 0);
-      ::dup2(out[1], 1);
-      ::dup2(out[1], 2);
+      const int sink =
+          log.empty() ? out[1] : ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(sink, 1);
+      ::dup2(sink, 2);
       ::close(in[1]);
       ::close(out[0]);
       std::vector<char*> args;
@@ -131,6 +135,24 @@ std::string JackPortEndingIn(const std::string& suffix, std::chrono::millisecond
   return "";
 }
 
+// Waits until `port` has a connection, then lets a few periods pass: JACK
+// puts a new connection into its graph from the next cycle on, and what a
+// client sends before that goes nowhere.
+bool WaitConnected(const std::string& port, std::chrono::milliseconds limit = 10s) {
+  const auto until = Clock::now() + limit;
+  do {
+    std::istringstream lines(RunToEnd({"jack_lsp", "-c", port}));
+    std::string line;
+    std::getline(lines, line);
+    if (std::getline(lines, line) && !line.empty() && line[0] == ' ') {
+      std::this_thread::sleep_for(300ms);
+      return true;
+    }
+    std::this_thread::sleep_for(50ms);
+  } while (Clock::now() < until);
+  return false;
+}
+
 bool InPath(const char* program) {
   const char* path = std::getenv("PATH");
   std::istringstream dirs(path == nullptr ? "/usr/bin" : path);
@@ -152,21 +174,29 @@ class JackServer : public ::testing::Environment {
     installed_ = InPath("jackd");
     if (!installed_) return;
     const std::string name = "korvane-test-" + std::to_string(::getpid());
+    log_ = "/tmp/" + name + ".log";
     ::setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
     ::setenv("JACK_NO_AUDIO_RESERVATION", "1", 1);
     ::setenv("KORVANE_MIDI_API", "jack", 1);
-    server_ = std::make_unique<Child>(std::vector<std::string>{
-        "jackd", "--no-realtime", "-n", name, "-d", "dummy", "-r", "48000", "-p", "4096"});
+    server_ =
+        std::make_unique<Child>(std::vector<std::string>{"jackd", "--no-realtime", "-n", name, "-d",
+                                                         "dummy", "-r", "48000", "-p", "4096"},
+                                log_);
     const auto until = Clock::now() + 15s;
     while (!JackServerRunning() && Clock::now() < until) std::this_thread::sleep_for(100ms);
     running_ = JackServerRunning();
   }
-  void TearDown() override { server_.reset(); }
+  void TearDown() override {
+    server_.reset();
+    // The server's log stays behind only when something failed.
+    if (::testing::UnitTest::GetInstance()->Passed()) ::unlink(log_.c_str());
+  }
 
  private:
   static inline bool installed_ = false;
   static inline bool running_ = false;
   std::unique_ptr<Child> server_;
+  std::string log_;
 };
 
 const auto* const kServer = ::testing::AddGlobalTestEnvironment(new JackServer);
@@ -286,23 +316,29 @@ TEST_F(JackTest, WhatTheOutputPortSendsReachesMidiDumpIntact) {
   const std::string thruPort = JackPortEndingIn(":Korvane Thru");
   ASSERT_NE(thruPort, "");
   RunToEnd({"jack_connect", thruPort, "kvdump:input"});
+  ASSERT_TRUE(WaitConnected(thruPort));
 
   const Bytes sysex = SysexOf(300);
-  output.SendShort(0x90, 0x3C, 0x64);
-  output.SendShort(0xC2, 0x07, 0x55);  // one data byte on the wire, not two
-  output.SendShort(0xF8, 0x00, 0x00);
-  output.SendLong(sysex.data(), static_cast<std::uint16_t>(sysex.size()));
-  std::this_thread::sleep_for(200ms);  // the thru message after the others
-  thru.SendShort(0xB5, 0x07, 0x64);
-  ASSERT_TRUE(PumpUntil([&] { return done == 1; }));
-
   const std::vector<Bytes> expected = {
       {0x90, 0x3C, 0x64}, {0xC2, 0x07}, {0xF8}, sysex, {0xB5, 0x07, 0x64}};
+  // A JACK cycle in which a client overruns is lost as a whole; on a loaded
+  // machine (or under a sanitizer) that can hit our burst, so a burst that
+  // went missing is sent again, twice at most. What arrives must be intact.
   std::vector<Bytes> seen;
-  while (seen.size() < expected.size()) {
-    auto line = dump.ReadLine(10s);
-    if (!line) break;
-    if (line->find(':') != std::string::npos) seen.push_back(DumpedBytes(*line));
+  for (int attempt = 0; attempt < 3 && seen != expected; ++attempt) {
+    seen.clear();
+    output.SendShort(0x90, 0x3C, 0x64);
+    output.SendShort(0xC2, 0x07, 0x55);  // one data byte on the wire, not two
+    output.SendShort(0xF8, 0x00, 0x00);
+    output.SendLong(sysex.data(), static_cast<std::uint16_t>(sysex.size()));
+    std::this_thread::sleep_for(200ms);  // the thru message after the others
+    thru.SendShort(0xB5, 0x07, 0x64);
+    ASSERT_TRUE(PumpUntil([&] { return done == attempt + 1; }));
+    while (seen.empty() || seen.back() != expected.back()) {
+      auto line = dump.ReadLine(5s);
+      if (!line) break;
+      if (line->find(':') != std::string::npos) seen.push_back(DumpedBytes(*line));
+    }
   }
   EXPECT_EQ(seen, expected);
   output.Close();
@@ -330,6 +366,7 @@ TEST_F(JackTest, LongSysexFromAJackClientArrivesInFullBuffersWithEveryByte) {
       << "python3-rtmidi missing? (scripts/deps.sh installs it)";
   ASSERT_NE(JackPortEndingIn("kvpy:out"), "");
   auto input = OpenInput("kvpy:out");
+  ASSERT_TRUE(WaitConnected("kvpy:out"));
   sender.Write("10000\n");
   ASSERT_TRUE(sender.WaitForLine("sent"));
   ASSERT_TRUE(PumpUntil([&] { return events_.size() >= 3; }));
