@@ -14,6 +14,7 @@ namespace korvane {
 namespace {
 
 constexpr char kMapperName[] = "MIDI Mapper";
+constexpr std::uint16_t kModMapper = 5;  // wTechnology of the mapper
 
 // Several back-ends behind one driver. Device numbers run through the parts
 // in order; each part's count is read again whenever the caller asks for
@@ -93,6 +94,7 @@ class CompositeMidiDriver final : public MidiDriver {
       if (result == kMidiOk) {
         std::memset(caps->szPname, 0, sizeof caps->szPname);
         std::memcpy(caps->szPname, kMapperName, sizeof kMapperName);
+        caps->wTechnology = kModMapper;
       }
       return result;
     }
