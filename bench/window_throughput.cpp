@@ -147,19 +147,30 @@ void BM_WindowThroughput(benchmark::State& state) {
     clock.start();
     qint64 lastTick = 0;
     qint64 longestGap = 0;
+    // The UI thread's own CPU time within the longest gap: near the gap when
+    // the window itself was busy, near 0 when the thread was not running.
+    double lastTickCpu = 0;
+    double longestGapCpu = 0;
     QTimer pulse;
     pulse.setTimerType(Qt::PreciseTimer);
     pulse.setInterval(1);
     QObject::connect(&pulse, &QTimer::timeout, [&] {
       const qint64 now = clock.nsecsElapsed();
-      longestGap = std::max(longestGap, now - lastTick);
+      const double cpuNow = ThreadCpuSeconds();
+      if (now - lastTick > longestGap) {
+        longestGap = now - lastTick;
+        longestGapCpu = cpuNow - lastTickCpu;
+      }
       lastTick = now;
+      lastTickCpu = cpuNow;
     });
 
     std::atomic<bool> done{false};
+    std::chrono::steady_clock::duration generatorLate{};
     std::uint64_t sent = 0;
     const double cpuBefore = ThreadCpuSeconds();
     lastTick = clock.nsecsElapsed();
+    lastTickCpu = cpuBefore;
     pulse.start();
     std::thread generator([&] {
       using Clock = std::chrono::steady_clock;
@@ -174,7 +185,12 @@ void BM_WindowThroughput(benchmark::State& state) {
           driver.Emit(status | (std::uint32_t{note} << 8) | (0x40u << 16), ms);
           if ((sent & 1) != 0) note = static_cast<std::uint8_t>((note + 1) & 0x7F);
         }
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(ms));
+        const auto deadline = start + std::chrono::milliseconds(ms);
+        std::this_thread::sleep_until(deadline);
+        // A generator that wakes late sends the missed milliseconds at once:
+        // a burst that no consumer could take if it exceeds the ring.
+        const auto late = Clock::now() - deadline;
+        generatorLate = std::max(generatorLate, late);
       }
       done.store(true);
     });
@@ -203,7 +219,10 @@ void BM_WindowThroughput(benchmark::State& state) {
     state.counters["ui_us_per_event"] = forwarded > 0 ? cpu / forwarded * 1e6 : 0;
     state.counters["ui_load"] = cpu / wall;
     state.counters["max_stall_ms"] = static_cast<double>(longestGap) * 1e-6;
+    state.counters["max_stall_ui_cpu_ms"] = longestGapCpu * 1e3;
     state.counters["memo_lines"] = form->MemoLineCount();
+    state.counters["generator_late_ms"] =
+        std::chrono::duration<double, std::milli>(generatorLate).count();
     form.reset();
     QApplication::processEvents();
   }

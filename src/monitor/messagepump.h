@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cstddef>
 
 #include "platform/message_queue.h"
@@ -28,6 +29,7 @@ class TMessagePump : public QObject {
  private:
   MessageQueue& queue_;
   QSocketNotifier notifier_;
+  QTimer followUp_;
 };
 
 // Lets the application handle the window messages that are waiting: Qt's
