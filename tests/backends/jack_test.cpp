@@ -289,6 +289,33 @@ TEST_F(JackTest, NotesFromMidiseqReachTheInputPortWithRisingTimeStamps) {
   EXPECT_GT(events_.back()->TimeStamp, events_.front()->TimeStamp);
 }
 
+TEST_F(JackTest, APortThatWentAwayFailsTheOpenWithItsOwnCode) {
+  auto sequencer = std::make_unique<Child>(
+      std::vector<std::string>{"jack_midiseq", "kvgone", "4800", "0", "60", "2400"});
+  auto dump = std::make_unique<Child>(std::vector<std::string>{"jack_midi_dump", "kvgone2"});
+  ASSERT_NE(JackPortEndingIn("kvgone:out"), "");
+  ASSERT_NE(JackPortEndingIn("kvgone2:input"), "");
+  TMidiInput input(*driver_);
+  TMidiOutput output(*driver_);
+  input.SetProductName("kvgone:out");
+  output.SetProductName("kvgone2:input");
+  sequencer.reset();
+  dump.reset();
+  const auto until = Clock::now() + 10s;
+  while (
+      (JackPortEndingIn("kvgone:out", 0ms) != "" || JackPortEndingIn("kvgone2:input", 0ms) != "") &&
+      Clock::now() < until) {
+    std::this_thread::sleep_for(50ms);
+  }
+
+  input.Open();
+  EXPECT_EQ(input.State(), TPortState::stClosed);
+  EXPECT_EQ(input.Error(), kMidiErrDeviceGone);
+  EXPECT_FALSE(output.Open());
+  EXPECT_EQ(output.Error(), kMidiErrDeviceGone);
+  EXPECT_EQ(output.DriverErrorText(output.Error()), "The MIDI port has gone away.");
+}
+
 // jack_midi_dump prints each event as "<frame>: <hex bytes> <description>".
 Bytes DumpedBytes(const std::string& line) {
   Bytes bytes;
