@@ -14,6 +14,7 @@ cd "$work"
 # In a sanitizer build: the system libraries behind the X11 platform (D-Bus,
 # fontconfig) keep allocations until exit that are none of ours.
 printf 'leak:libdbus-1.so\nleak:libfontconfig.so\nleak:libxcb\n' >lsan.supp
+export QT_QPA_PLATFORM=xcb  # a real X server, whatever the caller set
 export LSAN_OPTIONS="suppressions=$work/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 
 cat >session.sh <<'SESSION'
