@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <QSocketNotifier>
-#include <QTimer>
 #include <cstddef>
 
 #include "platform/message_queue.h"
@@ -29,7 +28,6 @@ class TMessagePump : public QObject {
  private:
   MessageQueue& queue_;
   QSocketNotifier notifier_;
-  QTimer followUp_;
 };
 
 // Lets the application handle the window messages that are waiting: Qt's

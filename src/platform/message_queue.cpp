@@ -148,10 +148,15 @@ bool MessageQueue::Pop(WindowMessage& out) noexcept {
 }
 
 std::size_t MessageQueue::ProcessMessages(std::size_t limit) {
-  // Pairs with the exchange in Wake.
-  if (wakePending_.exchange(false, std::memory_order_acq_rel)) {
+  // Empty the descriptor before lowering the flag: a post that comes between
+  // the two still finds the flag up and writes nothing, and its message is
+  // seen below. The other order would read away the write of a post that
+  // came in between and leave the flag up with the descriptor quiet, so no
+  // later post would ever wake the loop again. Pairs with the exchange in Wake.
+  if (wakePending_.load(std::memory_order_relaxed)) {
     std::uint64_t count;
     [[maybe_unused]] ssize_t n = read(wakeFd_, &count, sizeof count);
+    wakePending_.exchange(false, std::memory_order_acq_rel);
   }
   std::size_t dispatched = 0;
   WindowMessage message;
