@@ -17,8 +17,11 @@
 #include <QTextDocument>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
+#include <vector>
 
 #include "controls/colors.h"
 #include "controls/spincw0r.h"
@@ -29,6 +32,7 @@
 #include "monitor/monitorstate.h"
 #include "monitor/monprocs.h"
 #include "monitor/recievef.h"
+#include "monitor/syxfile.h"
 #include "monitor/winfuncties.h"
 
 namespace korvane {
@@ -798,15 +802,86 @@ void TMonitorForm::UpDown1Click(TUDBtnType button) {
 // ---- The dump commands -----------------------------------------------------
 
 void TMonitorForm::BSaveSYXClick() {
-  // Save SYX: the dump buffer to a .syx file (the dump issue fills this in).
+  // A dump starts with the system-exclusive status byte; nothing else is checked.
+  if (MonitorState.DumpBuffer[0] != 0xF0) {
+    ShowInformation("There is no valid Sysex-Message in the buffer");
+    return;
+  }
+  SaveSYXFile();
+}
+
+namespace {
+// Written or read in pieces of this size, so the label shows progress without
+// a label update per byte.
+constexpr std::size_t kDumpChunk = 64 * 1024;
+
+QString Counted(const char* text, std::uint64_t count) {
+  return QString::fromLatin1(text) + QString::number(count);
+}
+}  // namespace
+
+void TMonitorForm::SaveSYXFile() {
+  SaveDialog1->FileName = MonitorState.SysexFileName;
+  if (!SaveDialog1->Execute(this)) return;
+  MonitorState.SysexFileName = SaveDialog1->FileName;
+  SyxFile file = SyxFile::Create(SyxFilePath(MonitorState.SysexFileName));
+  SetStatusText(QStringLiteral("Writing File : ") +
+                QString::fromStdString(MonitorState.SysexFileName));
+  // DumpCount never passes the buffer's end: the capture stops there.
+  const auto count =
+      static_cast<std::size_t>(std::clamp(MonitorState.DumpCount, 0, kDumpBufferSize));
+  for (std::size_t done = 0; done < count;) {
+    const std::size_t piece = std::min(kDumpChunk, count - done);
+    file.Write(MonitorState.DumpBuffer.data() + done, piece);
+    done += piece;
+    Lwritten->setText(Counted("Bytes written: ", done));
+  }
+  file.Close();
+  SetStatusText(Counted("Bytes written: ", count));
 }
 
 void TMonitorForm::OpenSYX1Click() {
-  // Open SYX: a .syx file into the dump buffer (the dump issue fills this in).
+  OpenDialog1->FileName = MonitorState.SysexFileName;
+  if (!OpenDialog1->Execute(this)) return;
+  MonitorState.SysexFileName = OpenDialog1->FileName;
+  // Only read, so a read-only file loads too.
+  SyxFile file = SyxFile::OpenForReading(SyxFilePath(MonitorState.SysexFileName));
+  const std::uint64_t size = file.Size();
+  SetStatusText(Counted(" File size: ", size));
+  // Refused before anything is stored: the dump in the buffer stays whole.
+  if (size > static_cast<std::uint64_t>(kDumpBufferSize))
+    throw std::runtime_error("The file holds " + std::to_string(size) +
+                             " bytes; the dump buffer takes at most " +
+                             std::to_string(kDumpBufferSize) + " bytes. Nothing was read.");
+  // Read whole before it replaces anything, so a failed read leaves the
+  // buffer as it was.
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+  for (std::size_t done = 0; done < bytes.size();) {
+    const std::size_t piece = std::min(kDumpChunk, bytes.size() - done);
+    file.Read(bytes.data() + done, piece);
+    done += piece;
+    Lwritten->setText(Counted("Bytes read: ", done));
+  }
+  file.Close();
+  std::copy(bytes.begin(), bytes.end(), MonitorState.DumpBuffer.begin());
+  // Save SYX writes DumpCount bytes: after an Open that is the loaded dump.
+  MonitorState.DumpCount = static_cast<std::int32_t>(size);
+  SetStatusText(Counted("Bytes read into buffer: ", size));
 }
 
 void TMonitorForm::BRcSYXClick() {
-  // Recv: the reception dialog, shown modally (the dump issue fills this in).
+  MonitorState.Receiving = 1;
+  MonitorState.DumpCount = 0;
+  dumpFullReported_ = false;
+  // Capture stops with the dialog, whatever way it closes.
+  struct StopReceiving {
+    ~StopReceiving() { MonitorState.Receiving = 0; }
+  } stop;
+  if (RecieveForm == nullptr) throw std::runtime_error("The reception dialog is not there");
+  RecieveForm->StRecv->setText(QStringLiteral("0"));
+  SetStatusText(QStringLiteral(" Waiting for Dump ... "));
+  // Its modal loop keeps dispatching the input port's notifications.
+  RecieveForm->exec();
 }
 
 }  // namespace korvane

@@ -154,6 +154,8 @@ class TMonitorForm : public QMainWindow {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // Asks for a file name and writes DumpCount bytes of the dump buffer.
+  void SaveSYXFile();
   void MakeComponents();
   void MakeMenus();
   void LayOutClient();
