@@ -174,7 +174,15 @@ std::size_t MessageQueue::ProcessMessages(std::size_t limit) {
         }
       }
     } guard(slot);
-    slot.procedure(message);
+    try {
+      slot.procedure(message);
+    } catch (...) {
+      // The descriptor was emptied on the way in: keep it readable for the
+      // messages behind this one, or they would wait for a post that may
+      // never come.
+      if (Pending() > 0) Wake();
+      throw;
+    }
     ++dispatched;
   }
   // Stopped at the limit with messages left: keep the descriptor readable.

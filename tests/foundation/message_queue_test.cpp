@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <stdexcept>
 #include <vector>
 
 namespace korvane {
@@ -77,6 +78,23 @@ TEST(MessageQueue, ProcedureMayReleaseItsWindowAndDispatchReentrantly) {
   queue.Post(w, 3, 0, 0);  // after the release: dropped
   queue.ProcessMessages();
   EXPECT_EQ(seen, (std::vector<std::uint32_t>{1, 2}));
+}
+
+TEST(MessageQueue, AProcedureThatRaisesLeavesTheRestWaitingAndTheDescriptorReadable) {
+  MessageQueue queue;
+  std::vector<std::uint32_t> seen;
+  WindowHandle w = queue.Allocate([&](const WindowMessage& m) {
+    seen.push_back(m.message);
+    if (m.message == 1) throw std::runtime_error("handler failed");
+  });
+  queue.Post(w, 1, 0, 0);
+  queue.Post(w, 2, 0, 0);
+  EXPECT_THROW(queue.ProcessMessages(), std::runtime_error);
+  // The event loop must come back for the second message without a new post.
+  EXPECT_TRUE(Readable(queue.WakeFd()));
+  EXPECT_EQ(queue.ProcessMessages(), 1u);
+  EXPECT_EQ(seen, (std::vector<std::uint32_t>{1, 2}));
+  EXPECT_FALSE(Readable(queue.WakeFd()));
 }
 
 }  // namespace
