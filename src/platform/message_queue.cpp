@@ -153,11 +153,14 @@ std::size_t MessageQueue::ProcessMessages(std::size_t limit) {
   // seen below. The other order would read away the write of a post that
   // came in between and leave the flag up with the descriptor quiet, so no
   // later post would ever wake the loop again. Pairs with the exchange in Wake.
-  if (wakePending_.load(std::memory_order_relaxed)) {
-    std::uint64_t count;
-    [[maybe_unused]] ssize_t n = read(wakeFd_, &count, sizeof count);
+  // The descriptor is read even when the flag is down: a post may raise the
+  // flag, see it lowered here, and write only after that; its message is
+  // dispatched below, but its write would keep the descriptor readable with
+  // nothing queued, and the event loop would spin until the next post.
+  std::uint64_t count;
+  [[maybe_unused]] ssize_t n = read(wakeFd_, &count, sizeof count);
+  if (wakePending_.load(std::memory_order_relaxed))
     wakePending_.exchange(false, std::memory_order_acq_rel);
-  }
   std::size_t dispatched = 0;
   WindowMessage message;
   while (dispatched < limit && Pop(message)) {

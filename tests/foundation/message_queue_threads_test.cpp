@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
 #include <thread>
@@ -45,6 +46,26 @@ TEST(MessageQueueThreads, PostingFromSeveralThreads) {
   EXPECT_TRUE(inOrder);
   EXPECT_EQ(received, static_cast<std::size_t>(kThreads) * kPerThread);
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[static_cast<std::size_t>(t)], kPerThread);
+}
+
+// The UI thread dispatches while a driver thread posts: once everything
+// posted has been dispatched, the wake-up descriptor is quiet again, so an
+// event loop that waits on it does not spin until the next post.
+TEST(MessageQueueThreads, DescriptorIsQuietOnceEverythingIsDispatched) {
+  constexpr int kRounds = 5000;
+  MessageQueue queue;
+  std::atomic<int> received{0};
+  WindowHandle w = queue.Allocate([&](const WindowMessage&) { received.fetch_add(1); });
+  int readableAfterwards = 0;
+  for (int round = 1; round <= kRounds; ++round) {
+    std::thread poster([&] { queue.Post(w, 1, 0, 0); });
+    while (received.load() < round) queue.ProcessMessages();
+    poster.join();
+    queue.ProcessMessages();
+    pollfd p{queue.WakeFd(), POLLIN, 0};
+    if (poll(&p, 1, 0) == 1) ++readableAfterwards;
+  }
+  EXPECT_EQ(readableAfterwards, 0);
 }
 
 }  // namespace
