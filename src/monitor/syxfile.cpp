@@ -74,15 +74,24 @@ std::string SyxFilePath(const std::string& name) {
   return extension == ".syx" ? name : name + ".syx";
 }
 
-SyxFile SyxFile::Create(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+namespace {
+// Opened without waiting, so a named pipe that nobody serves cannot hang the
+// window; the reads and writes after it wait as usual.
+int OpenWithoutWaiting(const std::string& path, int flags) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
   if (fd < 0) ThrowErrno();
-  return SyxFile(fd);
+  const int status = ::fcntl(fd, F_GETFL);
+  if (status >= 0) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+  return fd;
+}
+}  // namespace
+
+SyxFile SyxFile::Create(const std::string& path) {
+  return SyxFile(OpenWithoutWaiting(path, O_WRONLY | O_CREAT | O_TRUNC));
 }
 
 SyxFile SyxFile::OpenForReading(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) ThrowErrno();
+  int fd = OpenWithoutWaiting(path, O_RDONLY);
   struct stat info;
   if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
     ::close(fd);

@@ -1,11 +1,14 @@
 #include "monitor/syxfile.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <vector>
 
 namespace korvane {
@@ -100,6 +103,24 @@ TEST_F(SyxFileTest, FailuresCarryTheirTexts) {
               file.Close();
             }),
             "Disk full");
+}
+
+// A named pipe chosen in a file dialog, with nobody at its other end: opening
+// it must not wait for a partner, or the window would freeze.
+TEST_F(SyxFileTest, ANamedPipeDoesNotHang) {
+  const fs::path pipe = dir_ / "pipe.syx";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0666), 0);
+  auto within = [&](auto&& action) {
+    auto done = std::async(std::launch::async, action);
+    if (done.wait_for(std::chrono::seconds(3)) == std::future_status::ready) return true;
+    // Free the waiting open by taking the other end for a moment.
+    const int fd = ::open(pipe.c_str(), O_RDWR | O_NONBLOCK);
+    done.wait();
+    if (fd >= 0) ::close(fd);
+    return false;
+  };
+  EXPECT_TRUE(within([&] { EXPECT_EQ(SyxFile::OpenForReading(pipe.string()).Size(), 0u); }));
+  EXPECT_TRUE(within([&] { EXPECT_THROW(SyxFile::Create(pipe.string()), EInOutError); }));
 }
 
 }  // namespace
