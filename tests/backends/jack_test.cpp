@@ -428,5 +428,50 @@ TEST_F(JackTest, KorvaneInIsAJackPortOthersCanSendInto) {
   }
 }
 
+// The JACK server goes away while ports are open on it. The next open finds
+// no server, and libjack then frees the clients that were open on it: the
+// ports must still close, and the driver go, without touching them.
+TEST_F(JackTest, PortsOpenWhenTheServerGoesAwayStillCloseCleanly) {
+  struct ServerName {
+    std::string old = std::getenv("JACK_DEFAULT_SERVER");
+    explicit ServerName(const std::string& name) {
+      ::setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+    }
+    ~ServerName() { ::setenv("JACK_DEFAULT_SERVER", old.c_str(), 1); }
+  };
+  const std::string name = "korvane-gone-" + std::to_string(::getpid());
+  ServerName useIt(name);
+  auto server =
+      std::make_unique<Child>(std::vector<std::string>{"jackd", "--no-realtime", "-n", name, "-d",
+                                                       "dummy", "-r", "48000", "-p", "1024"},
+                              "/dev/null");
+  const auto until = Clock::now() + 15s;
+  while (!JackServerRunning() && Clock::now() < until) std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(JackServerRunning());
+
+  auto driver = CreateMidiDriver();
+  auto input = std::make_unique<TMidiInput>(*driver);
+  input->SetProductName("Korvane In");
+  input->Open();
+  ASSERT_EQ(input->State(), TPortState::stOpen);
+  input->Start();
+  auto output = std::make_unique<TMidiOutput>(*driver);
+  output->SetProductName("Korvane Thru");
+  ASSERT_TRUE(output->Open());
+
+  server.reset();  // stopped, and waited for
+  TMidiInput another(*driver);
+  another.SetProductName("Korvane In");
+  another.Open();
+  EXPECT_EQ(another.State(), TPortState::stClosed);
+  EXPECT_EQ(another.Error(), kMidiErrNoDriver);
+
+  EXPECT_NO_THROW(input->Close());
+  EXPECT_NO_THROW(output->Close());
+  input.reset();
+  output.reset();
+  driver.reset();
+}
+
 }  // namespace
 }  // namespace korvane

@@ -94,13 +94,34 @@ void OnRtMidiInput(double, std::vector<unsigned char>* message, void* user) {
 
 void Silent(const char*) {}
 
+// What libjack has freed the JACK client of is never closed or destroyed;
+// it is kept here for the rest of the run, in plain sight of leak checkers.
+void Keep(void* object) noexcept {
+  static auto* kept = new std::vector<void*>;
+  if (object == nullptr) return;
+  try {
+    kept->push_back(object);
+  } catch (...) {  // no memory: then it is simply lost
+  }
+}
+
 class RtMidiDriver final : public MidiDriver {
  public:
   explicit RtMidiDriver(RtMidiSystem system) : system_(system), api_(ApiOf(system)) {}
   ~RtMidiDriver() override {
     // RtMidi's objects stop their threads first; the streams go after them.
-    for (auto& [h, input] : inputs_) input->port.reset();
-    for (auto& [h, output] : outputs_) output->port.reset();
+    for (auto& [h, input] : inputs_) {
+      if (input->abandoned)
+        Keep(input.release());
+      else
+        input->port.reset();
+    }
+    for (auto& [h, output] : outputs_) {
+      if (output->abandoned)
+        Keep(output->port.release());
+      else
+        output->port.reset();
+    }
   }
 
   // Input.
@@ -184,9 +205,15 @@ class RtMidiDriver final : public MidiDriver {
     Input* input = Find(inputs_, handle);
     if (input == nullptr) return kMidiErrInvalidHandle;
     if (MidiResult r = input->stream.Close(); r != kMidiOk) return r;
-    // Closing the port ends RtMidi's thread; no input comes after this.
-    Guard([&] { input->port.reset(); });
-    inputs_.erase(handle);
+    auto it = inputs_.find(handle);
+    if (input->abandoned) {
+      // Its client is no more: the port and the stream it was given stay.
+      Keep(it->second.release());
+    } else {
+      // Closing the port ends RtMidi's thread; no input comes after this.
+      Guard([&] { input->port.reset(); });
+    }
+    inputs_.erase(it);
     return kMidiOk;
   }
 
@@ -252,7 +279,10 @@ class RtMidiDriver final : public MidiDriver {
     if (output == nullptr) return kMidiErrInvalidHandle;
     completions_.Flush(handle);  // no MOM_DONE after the close
     output->callback(handle, MOM_CLOSE, output->instance, 0, 0);
-    Guard([&] { output->port.reset(); });
+    if (output->abandoned)
+      Keep(output->port.release());  // its client is no more
+    else
+      Guard([&] { output->port.reset(); });
     outputs_.erase(handle);
     return kMidiOk;
   }
@@ -300,14 +330,18 @@ class RtMidiDriver final : public MidiDriver {
   }
 
  private:
+  // An abandoned device's JACK client was freed by libjack (see
+  // SystemThere): it must never be closed or destroyed.
   struct Input {
     InputStream stream;
     std::unique_ptr<RtMidiIn> port;
+    bool abandoned = false;
   };
   struct Output {
     std::unique_ptr<RtMidiOut> port;
     MidiCallback callback = nullptr;
     std::uintptr_t instance = 0;
+    bool abandoned = false;
   };
 
   template <class T>
@@ -319,8 +353,17 @@ class RtMidiDriver final : public MidiDriver {
 
   // RtMidi's JACK client would fail half-way through an open without a
   // server, so we look before every step that makes a client.
-  bool SystemThere() const noexcept {
-    return system_ == RtMidiSystem::kAlsa ? AlsaSequencerPresent() : JackServerRunning();
+  bool SystemThere() noexcept {
+    if (system_ == RtMidiSystem::kAlsa) return AlsaSequencerPresent();
+    if (JackServerRunning()) return true;
+    // When the server has gone away, a client open that fails (as the look
+    // just did) makes libjack free every client still open on it. Ours are
+    // then dangling: closing one would touch freed memory and crash.
+    Keep(probeIn_.release());
+    Keep(probeOut_.release());
+    for (auto& [h, input] : inputs_) input->abandoned = true;
+    for (auto& [h, output] : outputs_) output->abandoned = true;
+    return false;
   }
 
   // The ports of other programs, by full name; empty when the system is gone.
