@@ -678,6 +678,10 @@ void TMonitorForm::HandleWaitingEvents(TMidiInput& sender) {
       // This event is done with; the ones behind it are handled as usual.
       ReportInputError(e.what());
     }
+    // Input that keeps coming faster than it is taken would hold the window
+    // here for good: once the pump's turn is spent, the rest waits for the
+    // notifications still queued.
+    if (PumpTurnOverdue()) return;
   }
 }
 

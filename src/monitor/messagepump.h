@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <chrono>
 #include <cstddef>
 
 #include "platform/message_queue.h"
@@ -19,6 +20,9 @@ class TMessagePump : public QObject {
   // that posts faster than they can be handled never starves painting,
   // timers or input; the rest waits for the next turn.
   static constexpr std::size_t kBurst = 4096;
+  // A turn also ends once it has run this long: input that comes faster than
+  // the window can take it must not hold off painting and the user for good.
+  static constexpr std::chrono::milliseconds kTurnBudget{25};
 
   explicit TMessagePump(MessageQueue& queue = MessageQueue::Instance(), QObject* parent = nullptr);
 
@@ -33,5 +37,10 @@ class TMessagePump : public QObject {
 // Lets the application handle the window messages that are waiting: Qt's
 // pending events, then the notifications in the process's message queue.
 void HandleWaitingMessages();
+
+// True while a turn of the pump runs and has used up its time. A window
+// procedure that takes many waiting events at once stops after the one in
+// hand; the notifications still queued bring it back for the rest.
+bool PumpTurnOverdue() noexcept;
 
 }  // namespace korvane

@@ -1,10 +1,13 @@
 // What the window does with each incoming message: timecode, the Active
 // Sensing lamp, the log and the small view, thru, and the dump capture.
+#include <QEventLoop>
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTextCursor>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
+#include <cstring>
 
 #include "monitor/messagepump.h"
 #include "monitor/recievef.h"
@@ -286,6 +289,105 @@ TEST_F(WindowTest, NotificationsArriveThroughTheEventLoop) {
   form.Timer1Timer();
   EXPECT_EQ(Background(form.Lactive), kMaroon);
   EXPECT_EQ(MessageQueue::Instance().Pending(), 0u);
+}
+
+// One input and one output; whatever goes out comes straight back in, on the
+// sending thread, until `returns` messages have come back: input that never
+// lets the ring run empty.
+class FeedbackDriver final : public MidiDriver {
+ public:
+  explicit FeedbackDriver(std::uint64_t returns) : returns_(returns) {}
+  void Emit(std::uint32_t packed) { callback_(kIn, MIM_DATA, instance_, packed, 0); }
+  std::uint64_t Sent() const { return sent_; }
+
+  std::uint32_t midiInGetNumDevs() override { return 1; }
+  MidiResult midiInGetDevCaps(std::uint32_t, MIDIINCAPS* caps, std::uint32_t) override {
+    *caps = MIDIINCAPS{};
+    std::strcpy(caps->szPname, "Feedback In");
+    return kMidiOk;
+  }
+  MidiResult midiInOpen(MidiHandle* handle, std::uint32_t, MidiCallback callback,
+                        std::uintptr_t instance, std::uint32_t) override {
+    callback_ = callback;
+    instance_ = instance;
+    *handle = kIn;
+    return kMidiOk;
+  }
+  MidiResult midiInPrepareHeader(MidiHandle, MIDIHDR*, std::uint32_t) override { return kMidiOk; }
+  MidiResult midiInAddBuffer(MidiHandle, MIDIHDR*, std::uint32_t) override { return kMidiOk; }
+  MidiResult midiInStart(MidiHandle) override { return kMidiOk; }
+  MidiResult midiInReset(MidiHandle) override { return kMidiOk; }
+  MidiResult midiInUnprepareHeader(MidiHandle, MIDIHDR*, std::uint32_t) override { return kMidiOk; }
+  MidiResult midiInClose(MidiHandle) override { return kMidiOk; }
+  std::uint32_t midiOutGetNumDevs() override { return 1; }
+  MidiResult midiOutGetDevCaps(std::uint32_t, MIDIOUTCAPS* caps, std::uint32_t) override {
+    *caps = MIDIOUTCAPS{};
+    std::strcpy(caps->szPname, "Feedback Out");
+    return kMidiOk;
+  }
+  MidiResult midiOutOpen(MidiHandle* handle, std::uint32_t, MidiCallback, std::uintptr_t,
+                         std::uint32_t) override {
+    *handle = kOut;
+    return kMidiOk;
+  }
+  MidiResult midiOutClose(MidiHandle) override { return kMidiOk; }
+  MidiResult midiOutShortMsg(MidiHandle, std::uint32_t packed) override {
+    // A slow device: the flood lasts several of the pump's turns on any machine.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(2);
+    while (std::chrono::steady_clock::now() < until) {
+    }
+    ++sent_;
+    if (returns_ > 0) {
+      --returns_;
+      Emit(packed);
+    }
+    return kMidiOk;
+  }
+  MidiResult midiOutPrepareHeader(MidiHandle, MIDIHDR*, std::uint32_t) override { return kMidiOk; }
+  MidiResult midiOutLongMsg(MidiHandle, MIDIHDR*, std::uint32_t) override { return kMidiOk; }
+  MidiResult midiOutUnprepareHeader(MidiHandle, MIDIHDR*, std::uint32_t) override {
+    return kMidiOk;
+  }
+
+ private:
+  static constexpr MidiHandle kIn = 0xA0;
+  static constexpr MidiHandle kOut = 0xB0;
+  MidiCallback callback_ = nullptr;
+  std::uintptr_t instance_ = 0;
+  std::uint64_t returns_;
+  std::uint64_t sent_ = 0;
+};
+
+// Input that comes faster than the window takes it must not shut out the
+// event loop: painting, timers and the user get their turns while it lasts,
+// and nothing is left behind when it stops.
+TEST_F(WindowTest, AFloodOfInputLeavesTheEventLoopItsTurns) {
+  constexpr std::uint64_t kReturns = 100000;
+  FeedbackDriver feedback(kReturns);
+  TMessagePump pump;
+  TMonitorForm form(feedback);
+  form.show();
+  QApplication::processEvents();
+  ASSERT_EQ(form.lopen->text(), " Open ");
+  ASSERT_EQ(form.lout->text(), " Open ");
+
+  QEventLoop loop;
+  QTimer tick;
+  bool sawPartTaken = false;
+  QObject::connect(&tick, &QTimer::timeout, [&] {
+    if (feedback.Sent() > 0 && feedback.Sent() <= kReturns) sawPartTaken = true;
+    if (feedback.Sent() > kReturns) loop.quit();
+  });
+  QTimer::singleShot(60000, &loop, &QEventLoop::quit);  // a last resort only
+  tick.start(1);
+  feedback.Emit(0x403C90);
+  loop.exec();
+
+  EXPECT_TRUE(sawPartTaken);
+  EXPECT_EQ(feedback.Sent(), kReturns + 1);
+  EXPECT_EQ(form.MemoLineCount(), 255);
+  form.Close1->trigger();
+  MessageQueue::Instance().ProcessMessages();
 }
 
 }  // namespace
