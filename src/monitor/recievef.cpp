@@ -1,6 +1,7 @@
 #include "monitor/recievef.h"
 
 #include <QFontDatabase>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -61,6 +62,16 @@ TRecieveForm::TRecieveForm(QWidget* parent) : QDialog(parent) {
 
   Label2 =
       MakeLabel(this, "Press Done when bytes do not increment for more than 3 seconds", 60, 102);
+}
+
+void TRecieveForm::keyPressEvent(QKeyEvent* event) {
+  // The dialog has no Cancel: a reception ends with Done or the close box, not
+  // with a stray Escape in the middle of a dump.
+  if (event->matches(QKeySequence::Cancel)) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 }  // namespace korvane

@@ -4,6 +4,7 @@
 
 #include <QDialog>
 
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 
@@ -21,6 +22,9 @@ class TRecieveForm : public QDialog {
   QLabel* StRecv;
   QLabel* Label3;
   QLabel* Label4;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 };
 
 // Made once at start-up, after the main window, and reused for every reception.

@@ -8,6 +8,7 @@
 
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
@@ -200,6 +201,16 @@ TEST_F(DumpTest, AnEmptyReceptionAfterADumpSavesAnEmptyFile) {
   EXPECT_TRUE(fs::exists(folder / "empty.syx"));
   EXPECT_EQ(fs::file_size(folder / "empty.syx"), 0u);
   EXPECT_EQ(form.StatusText(), "Bytes written: 0");
+}
+
+TEST_F(DumpTest, EscapeDoesNotEndAReception) {
+  TMonitorForm& form = StartWithDialog();
+  Receive(form, [] {
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(RecieveForm->BDone, &escape);
+    EXPECT_TRUE(RecieveForm->isVisible());
+    EXPECT_EQ(MonitorState.Receiving, 1);
+  });
 }
 
 TEST_F(DumpTest, FileNamesGetTheirExtensionOnce) {
