@@ -52,6 +52,10 @@ int InOutCodeFromErrno(int err) {
     case EDQUOT:
     case EFBIG:
       return 101;
+    case EIO:
+      // A failing device. Its errno, 5, is the number of "File access
+      // denied", so it takes the hardware-failure code instead.
+      return 162;
     default:
       return err;
   }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +42,9 @@ TEST(InOutError, Texts) {
   EXPECT_EQ(InOutErrorText(100), "Read beyond end of file");
   EXPECT_EQ(InOutErrorText(101), "Disk full");
   EXPECT_EQ(InOutErrorText(32), "I/O error 32");
+  // Operating-system errors whose own numbers would read as another text.
+  EXPECT_EQ(InOutErrorText(InOutCodeFromErrno(ENOSPC)), "Disk full");
+  EXPECT_EQ(InOutErrorText(InOutCodeFromErrno(EIO)), "I/O error 162");
 }
 
 class SyxFileTest : public ::testing::Test {
