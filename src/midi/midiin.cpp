@@ -218,15 +218,16 @@ void TMidiInput::HandleNotification(const WindowMessage& message) {
     case pnOverflow: {
       // A dropped system-exclusive buffer comes with the notice; lend it to
       // the driver again, or the input would run out of buffers for good.
+      // A buffer the driver will not take back stays out until Close, as it
+      // would without the give-back, and Error tells why: raising here would
+      // report every such notice to the user, one after another.
       auto* header = reinterpret_cast<MIDIHDR*>(message.lParam);
-      MidiResult result = kMidiOk;
       if (header != nullptr && IsCurrentBuffer(header)) {
-        result = driver_.midiInPrepareHeader(handle_, header, kHeaderSize);
+        MidiResult result = driver_.midiInPrepareHeader(handle_, header, kHeaderSize);
         if (result == kMidiOk) result = driver_.midiInAddBuffer(handle_, header, kHeaderSize);
         error_ = static_cast<std::uint16_t>(result);
       }
       if (OnOverflow && state_ == TPortState::stOpen) OnOverflow(*this);
-      if (result != kMidiOk) throw EMidiInputError(DriverErrorText(result));
       return;
     }
     default:

@@ -583,6 +583,22 @@ TEST_F(InputPort, OverflowReportsEachDroppedEventAndLendsItsBufferAgain) {
   EXPECT_EQ(SysexBytes(*next), (Bytes{0xF0, 0x0D, 0xF7}));
 }
 
+TEST_F(InputPort, ABufferTheDriverRefusesBackIsToldInErrorNotRaised) {
+  TMidiInput port(driver);
+  Receiver receiver;
+  receiver.Attach(port, /*take=*/false);
+  OpenSmall(port, 1, 2, 8);
+  driver.FeedSysex({0xF0, 0x0A, 0xF7});
+  driver.SyncAndProcess();
+  driver.Fail("midiInAddBuffer", kMidiErrNotReady);
+  driver.FeedSysex({0xF0, 0x0B, 0xF7});  // dropped; its buffer cannot go back
+  driver.Sync();
+  EXPECT_NO_THROW(MessageQueue::Instance().ProcessMessages());
+  EXPECT_EQ(receiver.overflows, 1);
+  EXPECT_EQ(port.Error(), kMidiErrNotReady);
+  EXPECT_EQ(driver.QueuedBuffers(), 0u);
+}
+
 TEST_F(InputPort, OverflowNoticeFromBeforeCloseNeverTouchesTheNextSession) {
   TMidiInput port(driver);
   Receiver receiver;
