@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/mididriver.h"
+
 namespace korvane {
 
 const char* const ChannelMessageNames[7] = {
@@ -45,17 +47,6 @@ inline char* PutBlanks(char* out, int count) {
   return out + count;
 }
 
-// Data bytes shown after the status byte: 2 (three-byte lines), 1 or 0.
-int ShownDataBytes(std::uint8_t status) {
-  if (status < 0xF0) {
-    std::uint8_t kind = status & 0xF0;
-    return (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
-  }
-  if (status == 0xF2) return 2;
-  if (status == 0xF1 || status == 0xF3) return 1;
-  return 0;
-}
-
 }  // namespace
 
 std::string EventLineText(const TMyMidiEvent& event) {
@@ -76,7 +67,8 @@ std::string EventLineText(const TMyMidiEvent& event) {
   out = PutBlanks(out, 3);
   out = PutHex2(out, status);
   out = PutBlanks(out, 5);
-  const int dataBytes = ShownDataBytes(status);
+  // A line shows exactly the data bytes that the status carries on the wire.
+  const int dataBytes = MidiDataByteCount(status);
   if (dataBytes >= 1) {
     out = PutHex2(out, event.DataByte1);
     out = PutBlanks(out, 4);
